@@ -1,0 +1,362 @@
+// The operating-system layer on POSIX systems (Linux and the BSDs).
+#include "platform/platform.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace rump::platform {
+
+namespace {
+
+bool standardOutputAbsent = false;
+
+// Whether a hang-up of the terminal reaches the console event handler (it was not ignored).
+std::atomic<bool> hangUpRouted{false};
+
+SystemError errorFromErrno(int code) {
+    ErrorKind kind;
+    switch (code) {
+    case ENOENT:
+        kind = ErrorKind::FileNotFound;
+        break;
+    case ENOTDIR:
+        kind = ErrorKind::PathNotFound;
+        break;
+    case EACCES:
+    case EPERM:
+    case EISDIR:
+        kind = ErrorKind::AccessDenied;
+        break;
+    case EROFS:
+    case ETXTBSY:
+        kind = ErrorKind::WriteProtected;
+        break;
+    case EWOULDBLOCK:
+        kind = ErrorKind::SharingViolation;
+        break;
+    case ENODEV:
+    case ENXIO:
+        kind = ErrorKind::NoSuchDevice;
+        break;
+    case EINVAL:
+    case ELOOP:
+        kind = ErrorKind::InvalidName;
+        break;
+    case ENAMETOOLONG:
+        kind = ErrorKind::NameTooLong;
+        break;
+    case EMFILE:
+    case ENFILE:
+        kind = ErrorKind::TooManyOpenFiles;
+        break;
+    case EBADF:
+        kind = ErrorKind::InvalidHandle;
+        break;
+    default:
+        kind = ErrorKind::Other;
+        break;
+    }
+    return {kind, code};
+}
+
+SystemError lastError() {
+    return errorFromErrno(errno);
+}
+
+// The terminal the key test watches, and the mode it had before the key test changed it. The
+// mutex is shared by the key test and the end of the process, so that the mode is never changed
+// again once the process has begun to end.
+struct TerminalState {
+    std::mutex mutex;
+    Handle fd = invalidHandle;
+    bool modeChanged = false;
+    termios original{};
+};
+
+TerminalState& terminal() {
+    static TerminalState state;
+    return state;
+}
+
+bool inForeground(Handle fd) {
+    return tcgetpgrp(fd) == getpgrp();
+}
+
+// Non-canonical mode without echo: a key press becomes readable (and countable) at once, and
+// nothing the user types is shown. Signal characters (control-C, control-\) keep their meaning.
+bool passKeysAtOnce(TerminalState& state) {
+    termios mode{};
+    if (tcgetattr(state.fd, &mode) != 0) {
+        return false;
+    }
+    if (!state.modeChanged) {
+        state.original = mode;
+    }
+    if ((mode.c_lflag & (ICANON | ECHO)) != 0) {
+        mode.c_lflag &= ~tcflag_t(ICANON | ECHO);
+        mode.c_cc[VMIN] = 1;
+        mode.c_cc[VTIME] = 0;
+        // TCSANOW keeps whatever is already typed.
+        if (tcsetattr(state.fd, TCSANOW, &mode) != 0) {
+            return false;
+        }
+        state.modeChanged = true;
+    }
+    return true;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Process
+
+void prepareProcess() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+            // open() returns the lowest free descriptor, which is this one.
+            if (open("/dev/null", O_RDWR) == fd && fd == STDOUT_FILENO) {
+                standardOutputAbsent = true;
+            }
+        }
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+void exitProcess(int status) {
+    TerminalState& state = terminal();
+    // Never unlocked: the key test must not change the mode again while the process ends.
+    state.mutex.lock();
+    // From the background the shell owns the terminal's mode, and a change would stop us.
+    if (state.modeChanged && inForeground(state.fd)) {
+        tcsetattr(state.fd, TCSANOW, &state.original);
+    }
+    _exit(status);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Files
+
+OpenResult openFile(std::string_view name, Access access, Sharing sharing) {
+    const std::string path(name);
+    // O_NONBLOCK keeps the open itself from waiting (a FIFO of that name); it is cleared below.
+    int flags = O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    flags |= access == Access::ReadWrite ? O_RDWR : O_RDONLY;
+    const int fd = open(path.c_str(), flags, 0666);
+    if (fd < 0) {
+        return {invalidHandle, lastError()};
+    }
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+        const SystemError error = S_ISDIR(info.st_mode) ? errorFromErrno(EISDIR) : lastError();
+        close(fd);
+        return {invalidHandle, error};
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (sharing == Sharing::OthersMayRead) {
+        // A writer holds the file exclusively and a reader shares it with readers only, so a
+        // second writer, or a reader that forbids writers, is refused while one is there.
+        const int lock = access == Access::ReadWrite ? LOCK_EX : LOCK_SH;
+        if (flock(fd, lock | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            close(fd);
+            return {invalidHandle, {ErrorKind::SharingViolation, EWOULDBLOCK}};
+        }
+        // Any other locking failure means the file system keeps no locks: open unlocked.
+    }
+    return {fd, {}};
+}
+
+std::string fullPath(std::string_view name, std::size_t maxLength) {
+    std::string directory(256, '\0');
+    while (getcwd(directory.data(), directory.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return std::string(name);
+        }
+        directory.resize(directory.size() * 2);
+    }
+    directory.resize(std::strlen(directory.c_str()));
+    std::string path = directory;
+    if (path.empty() || path.back() != '/') {
+        path += '/';
+    }
+    path += name;
+    return path.size() <= maxLength ? path : std::string(name);
+}
+
+DeviceKind deviceKind(Handle handle) {
+    struct stat info {};
+    if (handle < 0 || fstat(handle, &info) != 0) {
+        return DeviceKind::Unknown;
+    }
+    if (S_ISREG(info.st_mode)) {
+        return DeviceKind::DiskFile;
+    }
+    if (S_ISCHR(info.st_mode)) {
+        return DeviceKind::CharacterDevice;
+    }
+    if (S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode)) {
+        return DeviceKind::Pipe;
+    }
+    return DeviceKind::Unknown;
+}
+
+Handle standardOutput() {
+    return standardOutputAbsent ? invalidHandle : STDOUT_FILENO;
+}
+
+SystemError writeAll(Handle handle, std::string_view bytes) {
+    if (handle < 0) {
+        return errorFromErrno(EBADF);
+    }
+    while (!bytes.empty()) {
+        const ssize_t written = write(handle, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return lastError();
+        }
+        if (written == 0) {
+            return errorFromErrno(EIO);
+        }
+        bytes.remove_prefix(std::size_t(written));
+    }
+    return {};
+}
+
+SystemError cutAtCurrentPosition(Handle handle) {
+    const off_t position = lseek(handle, 0, SEEK_CUR);
+    if (position < 0 || ftruncate(handle, position) != 0) {
+        return lastError();
+    }
+    return {};
+}
+
+SystemError closeHandle(Handle handle) {
+    // On EINTR the descriptor is released all the same (Linux, the BSDs): not a failure.
+    if (close(handle) != 0 && errno != EINTR) {
+        return lastError();
+    }
+    return {};
+}
+
+void writeStandardError(std::string_view text) {
+    writeAll(STDERR_FILENO, text);
+}
+
+std::string describeError(int code) {
+    char buffer[256];
+#if defined(__GLIBC__) && defined(_GNU_SOURCE)
+    const char* text = strerror_r(code, buffer, sizeof buffer);
+#else
+    const char* text = strerror_r(code, buffer, sizeof buffer) == 0 ? buffer : "";
+#endif
+    // The C library names codes it does not know "Unknown error N": that is no description.
+    if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0) {
+        return {};
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Console events
+
+void installConsoleEventHandler(ConsoleEventHandler handler) {
+    struct Route {
+        int signal;
+        ConsoleEvent event;
+    };
+    static constexpr Route routes[] = {
+        {SIGINT, ConsoleEvent::ControlC},
+        {SIGQUIT, ConsoleEvent::ControlBreak},
+        {SIGHUP, ConsoleEvent::WindowClose},
+    };
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (const Route& route : routes) {
+        struct sigaction current {};
+        sigaction(route.signal, nullptr, &current);
+        // A signal ignored from the start (nohup, a background job without job control) stays
+        // ignored, as the one who started us asked.
+        if (current.sa_handler != SIG_IGN) {
+            sigaddset(&signals, route.signal);
+            hangUpRouted = hangUpRouted || route.signal == SIGHUP;
+        }
+    }
+    // Blocked here, before any other thread exists, so every thread inherits the block and the
+    // signals reach only the waiting thread below.
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::thread([signals, handler] {
+        for (;;) {
+            int signal = 0;
+            if (sigwait(&signals, &signal) != 0) {
+                continue;
+            }
+            for (const Route& route : routes) {
+                if (route.signal == signal) {
+                    handler(route.event);
+                }
+            }
+        }
+    }).detach();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Console input
+
+Handle openConsoleInput() {
+    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    if (fd >= 0) {
+        const std::lock_guard lock(terminal().mutex);
+        terminal().fd = fd;
+    }
+    return fd;
+}
+
+namespace {
+
+// The terminal was hung up: its window was closed. The hang-up signal may reach the event thread
+// only after the key test has seen the terminal gone; the event is delivered here so that it is
+// not lost in a run that would otherwise end normally, and the event thread ends the process.
+long terminalHungUp(std::unique_lock<std::mutex>& lock) {
+    if (hangUpRouted) {
+        lock.unlock();
+        kill(getpid(), SIGHUP);
+        for (;;) {
+            pause();
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+long pendingConsoleInput(Handle console) {
+    TerminalState& state = terminal();
+    std::unique_lock lock(state.mutex);
+    const pid_t foreground = tcgetpgrp(console);
+    if (foreground < 0) {
+        return terminalHungUp(lock);
+    }
+    if (foreground != getpgrp() || !passKeysAtOnce(state)) {
+        return 0;
+    }
+    int pending = 0;
+    if (ioctl(console, FIONREAD, &pending) != 0) {
+        return terminalHungUp(lock);
+    }
+    return pending;
+}
+
+} // namespace rump::platform
