@@ -116,6 +116,14 @@ TEST(Run, ClosedStandardOutputLosesTheConsoleRecordsSilently) {
     EXPECT_EQ(readFile(dir.file(reportName)), "") << "console records went to the report file";
 }
 
+TEST(Run, StandardOutputWhoseReaderHasGoneIsAWriteFailure) {
+    TempDir dir;
+    const Outcome outcome = runWithoutTerminal(dir.path(), StandardOutput::PipeWithoutReader, 5s);
+    EXPECT_EQ(outcome.status, 38) << "a broken pipe must not kill the process";
+    EXPECT_EQ(outcome.errors, "zebrun: Broken pipe\r\n"
+                              "zebrun: severe (38): error during write, unit -1, file CONOUT$\r\n");
+}
+
 TEST(Run, ReportThatCannotBeOpenedEndsTheRunBeforeTheConsole) {
     TempDir dir;
     std::filesystem::create_directory(dir.file(reportName));

@@ -305,6 +305,11 @@ Outcome runWithoutTerminal(const std::string& directory, StandardOutput output,
     int outputPipe[2];
     int errorPipe[2];
     check(pipe2(outputPipe, O_CLOEXEC) == 0 && pipe2(errorPipe, O_CLOEXEC) == 0, "pipe");
+    if (output == StandardOutput::PipeWithoutReader) {
+        // Gone before the program starts: its first console write meets no reader.
+        close(outputPipe[0]);
+        outputPipe[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    }
     const std::string program = programPath();
     std::vector<char*> arguments = argv(program, {});
     const pid_t pid = fork();
@@ -317,10 +322,10 @@ Outcome runWithoutTerminal(const std::string& directory, StandardOutput output,
             _exit(126);
         }
         dup2(nothing, STDIN_FILENO);
-        if (output == StandardOutput::Pipe) {
-            dup2(outputPipe[1], STDOUT_FILENO);
-        } else {
+        if (output == StandardOutput::Closed) {
             close(STDOUT_FILENO);
+        } else {
+            dup2(outputPipe[1], STDOUT_FILENO);
         }
         dup2(errorPipe[1], STDERR_FILENO);
         execv(arguments[0], arguments.data());

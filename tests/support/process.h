@@ -99,7 +99,7 @@ inline constexpr int backgroundRunEndedEarly = 91;  // it ended while still in t
 inline constexpr int backgroundRunChangedMode = 92; // it changed the terminal's mode
 
 // What happens to standard output in a run without terminal.
-enum class StandardOutput { Pipe, Closed };
+enum class StandardOutput { Pipe, PipeWithoutReader, Closed };
 
 // The program in a new session without a controlling terminal, standard input from /dev/null.
 Outcome runWithoutTerminal(const std::string& directory, StandardOutput output,
