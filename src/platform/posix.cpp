@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include <fcntl.h>
@@ -297,19 +298,25 @@ void installConsoleEventHandler(ConsoleEventHandler handler) {
     // Blocked here, before any other thread exists, so every thread inherits the block and the
     // signals reach only the waiting thread below.
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::thread([signals, handler] {
-        for (;;) {
-            int signal = 0;
-            if (sigwait(&signals, &signal) != 0) {
-                continue;
-            }
-            for (const Route& route : routes) {
-                if (route.signal == signal) {
-                    handler(route.event);
+    try {
+        std::thread([signals, handler] {
+            for (;;) {
+                int signal = 0;
+                if (sigwait(&signals, &signal) != 0) {
+                    continue;
+                }
+                for (const Route& route : routes) {
+                    if (route.signal == signal) {
+                        handler(route.event);
+                    }
                 }
             }
-        }
-    }).detach();
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to receive them: the signals keep their default effect and end the process.
+        hangUpRouted = false;
+        pthread_sigmask(SIG_UNBLOCK, &signals, nullptr);
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -1,12 +1,15 @@
 // The records that output statements write to a file, byte for byte, and how the file is opened.
 #include "output/output.h"
+#include "output/unit.h"
 #include "support/process.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -175,6 +178,29 @@ TEST_F(ReportUnit, FileHeldByAnotherRunIsOpenedReadOnlyAndRefusesTheFirstStateme
         ::testing::ExitedWithCode(47), message);
     ::close(holder);
     EXPECT_EQ(report(), "the other run's report\r\n");
+}
+
+TEST_F(ReportUnit, CloseFromAnotherThreadWaitsForTheStatementInProgress) {
+    const int before = setLockingMode(threadSafeLocking);
+    open();
+    std::atomic<bool> closed{false};
+    std::thread closer;
+    {
+        // A statement in progress on this thread, as when a console event comes mid-statement.
+        const UnitLock statement(unitFor(1));
+        closer = std::thread([&closed] {
+            closeAllUnits();
+            closed = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_FALSE(closed) << "closed under a statement in progress";
+        writeListDirected(1, {});
+    }
+    closer.join();
+    EXPECT_TRUE(closed);
+    writeListDirected(1, {}); // the units are closed: the run is ending, nothing is written
+    EXPECT_EQ(report(), " \r\n");
+    setLockingMode(before);
 }
 
 TEST(LockingMode, ThreeOnlyQueriesTheMode) {
