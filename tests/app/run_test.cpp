@@ -86,6 +86,16 @@ TEST(Run, ConsoleEventsEndTheRunWithMessage200) {
     }
 }
 
+TEST(Run, HangUpIgnoredFromTheStartEndsTheWaitInsteadOfPollingForever) {
+    TempDir dir;
+    TerminalRun run({.directory = dir.path(), .hangUpIgnored = true});
+    ASSERT_EQ(run.readConsoleUntil(consoleRecords), consoleRecords);
+    run.hangUp();
+    const Outcome outcome = run.wait(5s);
+    EXPECT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.errors, "");
+}
+
 TEST(Run, InTheBackgroundLeavesTheTerminalAloneUntilBroughtToTheForeground) {
     TempDir dir;
     // The key waits in the terminal's input from the start: it belongs to the foreground job,

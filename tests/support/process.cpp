@@ -209,6 +209,9 @@ TerminalRun::TerminalRun(const Options& options) {
         dup2(terminal, STDIN_FILENO);
         dup2(terminal, STDOUT_FILENO);
         dup2(errorPipe[1], STDERR_FILENO);
+        if (options.hangUpIgnored) {
+            std::signal(SIGHUP, SIG_IGN);
+        }
         if (options.background) {
             runInBackground(arguments.data());
         }

@@ -54,6 +54,7 @@ public:
         // Run the program in a background process group of the terminal's session; a helper
         // process stays in the foreground and reports what it saw (see runInBackground).
         bool background = false;
+        bool hangUpIgnored = false; // started as by nohup
     };
 
     explicit TerminalRun(const Options& options);
