@@ -5,8 +5,8 @@ PRESETS ?= gcc clang
 .PHONY: build run test format
 
 build:
-	cmake --preset gcc
-	cmake --build --preset gcc
+	cmake --preset release
+	cmake --build --preset release
 
 run: build
 	./build/rump

@@ -17,7 +17,6 @@ namespace {
 using output::FormatItem;
 using output::Item;
 
-constexpr int reportUnit = 1;
 constexpr std::string_view reportFileName = "rump II.rez";
 constexpr std::string_view consoleNotice = " Output File: \"rump II.rez\"";
 constexpr std::string_view keyPrompt = "Apasa orice tasta";
@@ -74,7 +73,7 @@ void run() {
     fp::applyProcessorSettings(fp::requestFlushToZero | fp::requestDenormalsAreZero);
     fp::setFlushToZero();
     output::setLockingMode(output::threadSafeLocking);
-    output::openUnit(reportUnit, reportFileName, "unknown", "formatted");
+    output::openUnit(output::reportUnit, reportFileName, "unknown", "formatted");
     // The report's title block and its single and double sections will be written here.
     fp::setPrecisionControl(extendedPrecisionRequest);
     // And here its extended and quadruple sections and its closing block.

@@ -10,6 +10,8 @@
 
 namespace rump::output {
 
+// The unit of the report file, opened by openUnit.
+inline constexpr int reportUnit = 1;
 // The default output unit, connected to standard output at its first use.
 inline constexpr int consoleUnit = -1;
 

@@ -2,7 +2,6 @@
 #include "output/output.h"
 #include "output/unit.h"
 
-#include <algorithm>
 #include <new>
 
 namespace rump::output {
@@ -53,31 +52,22 @@ void writeListDirected(int unitNumber, std::span<const Item> items) {
 
 void writeFormatted(int unitNumber, RecordFormat format, std::span<const Item> items) {
     runStatement(unitNumber, [format, items](OutputUnit& unit) {
-        const bool takesItems = std::any_of(format.begin(), format.end(), isDataItem);
         std::size_t next = 0;
-        for (;;) {
-            for (const FormatItem& edit : format) {
-                // The statement ends at the first data item that finds no item left.
-                if (isDataItem(edit) && next == items.size()) {
-                    emitRecord(unit);
-                    return;
-                }
-                switch (edit.kind) {
-                case FormatItem::Kind::Slash:
-                    emitRecord(unit);
-                    break;
-                case FormatItem::Kind::A:
-                    unit.record += items[next++].characters;
-                    break;
-                }
+        for (const FormatItem& edit : format) {
+            // The statement ends at the first data item that finds no item left.
+            if (isDataItem(edit) && next == items.size()) {
+                break;
             }
-            // Items left at the end of the format: the format begins again on a new record. A
-            // format without data items cannot take them, and the statement ends.
-            emitRecord(unit);
-            if (next == items.size() || !takesItems) {
-                return;
+            switch (edit.kind) {
+            case FormatItem::Kind::Slash:
+                emitRecord(unit);
+                break;
+            case FormatItem::Kind::A:
+                unit.record += items[next++].characters;
+                break;
             }
         }
+        emitRecord(unit);
     });
 }
 

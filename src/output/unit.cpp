@@ -12,7 +12,6 @@ namespace {
 
 using platform::ErrorKind;
 
-constexpr int reportUnit = 1;
 constexpr std::size_t maxFileNameLength = 256;
 
 // Room reserved for a record when its unit is connected; records rarely need more.
@@ -90,21 +89,24 @@ void connect(OutputUnit& unit, platform::Handle handle) {
 
 // Opens the report file read-write, sharing it with readers only. When that is refused, a
 // read-only open is tried, which can only succeed on a file that exists; a unit opened so
-// refuses every statement.
+// refuses every statement. A retry that finds no file leaves the first refusal as the reason.
 void openReportFile(OutputUnit& unit, std::string_view name) {
     using platform::Access;
     using platform::Sharing;
     platform::OpenResult opened =
         platform::openFile(name, Access::ReadWrite, Sharing::OthersMayRead);
-    bool readOnly = false;
+    const auto retry = [&opened, name](Sharing sharing) {
+        const platform::OpenResult again = platform::openFile(name, Access::ReadOnly, sharing);
+        if (again.error.kind != ErrorKind::FileNotFound) {
+            opened = again;
+        }
+    };
     const ErrorKind first = opened.error.kind;
     if (first == ErrorKind::AccessDenied || first == ErrorKind::WriteProtected) {
-        opened = platform::openFile(name, Access::ReadOnly, Sharing::OthersMayRead);
-        readOnly = true;
+        retry(Sharing::OthersMayRead);
     }
     if (opened.error.kind == ErrorKind::SharingViolation) {
-        opened = platform::openFile(name, Access::ReadOnly, Sharing::OthersMayReadAndWrite);
-        readOnly = true;
+        retry(Sharing::OthersMayReadAndWrite);
     }
     if (opened.error) {
         const OpenFailure failure = openFailureFor(opened.error.kind);
@@ -114,7 +116,7 @@ void openReportFile(OutputUnit& unit, std::string_view name) {
         reportIoFailure(failure.message, unit);
     }
     connect(unit, opened.handle);
-    unit.readOnly = readOnly;
+    unit.readOnly = first != ErrorKind::None;
 }
 
 // The console unit takes over standard output at the first statement on it.
@@ -191,12 +193,13 @@ bool beginStatement(OutputUnit& unit) {
 
 void emitRecord(OutputUnit& unit) {
     unit.record += unit.terminator;
-    platform::SystemError error = platform::writeAll(unit.handle, unit.record);
-    unit.record.clear();
-    // A process without a usable standard output loses its console records silently.
-    if (error.kind == ErrorKind::InvalidHandle && unit.unitNumber == consoleUnit) {
+    // A process started without standard output loses its console records silently.
+    if (unit.handle == platform::invalidHandle) {
+        unit.record.clear();
         return;
     }
+    platform::SystemError error = platform::writeAll(unit.handle, unit.record);
+    unit.record.clear();
     if (!error && unit.truncatePending) {
         error = platform::cutAtCurrentPosition(unit.handle);
         unit.truncatePending = false;
@@ -211,6 +214,10 @@ void closeUnits(bool reportFailures) {
     for (OutputUnit* unit : {&units().report, &units().console}) {
         const UnitLock lock(*unit);
         if (unit->state != OutputUnit::State::Open) {
+            // A console never used is closed too: nothing may reach it once the run ends.
+            if (unit->unitNumber == consoleUnit) {
+                unit->state = OutputUnit::State::Closed;
+            }
             continue;
         }
         unit->state = OutputUnit::State::Closed;

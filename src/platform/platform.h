@@ -23,7 +23,6 @@ enum class ErrorKind {
     InvalidName,
     NameTooLong,
     TooManyOpenFiles,
-    InvalidHandle,
     Other,
 };
 

@@ -26,6 +26,24 @@ bool standardOutputAbsent = false;
 // Whether a hang-up of the terminal reaches the console event handler (it was not ignored).
 std::atomic<bool> hangUpRouted{false};
 
+// Whether control-C and the like reach the console event handler, which gives the terminal its
+// mode back. Without it they would end the process with the terminal left without echo, so the
+// key test then leaves the terminal's mode alone.
+std::atomic<bool> consoleEventsHandled{false};
+
+// Moves a descriptor above the standard streams, so that nothing this process opens can ever
+// stand in for one of them.
+int aboveStandardStreams(int fd) {
+    if (fd < 0 || fd > STDERR_FILENO) {
+        return fd;
+    }
+    const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return moved;
+}
+
 SystemError errorFromErrno(int code) {
     ErrorKind kind;
     switch (code) {
@@ -62,9 +80,6 @@ SystemError errorFromErrno(int code) {
     case ENFILE:
         kind = ErrorKind::TooManyOpenFiles;
         break;
-    case EBADF:
-        kind = ErrorKind::InvalidHandle;
-        break;
     default:
         kind = ErrorKind::Other;
         break;
@@ -95,8 +110,8 @@ bool inForeground(Handle fd) {
     return tcgetpgrp(fd) == getpgrp();
 }
 
-// Non-canonical mode without echo: a key press becomes readable (and countable) at once, and
-// nothing the user types is shown. Signal characters (control-C, control-\) keep their meaning.
+// Non-canonical mode without echo: a key press becomes countable at once, and nothing the user
+// types is shown. Signal characters (control-C, control-\) keep their meaning.
 bool passKeysAtOnce(TerminalState& state) {
     termios mode{};
     if (tcgetattr(state.fd, &mode) != 0) {
@@ -107,9 +122,9 @@ bool passKeysAtOnce(TerminalState& state) {
     }
     if ((mode.c_lflag & (ICANON | ECHO)) != 0) {
         mode.c_lflag &= ~tcflag_t(ICANON | ECHO);
-        mode.c_cc[VMIN] = 1;
-        mode.c_cc[VTIME] = 0;
-        // TCSANOW keeps whatever is already typed.
+        // TCSANOW keeps whatever is already typed. Between the foreground check and this call
+        // the job may have been sent to the background (control-Z, then bg); the change then
+        // stops it until it is brought back, where it carries on.
         if (tcsetattr(state.fd, TCSANOW, &mode) != 0) {
             return false;
         }
@@ -126,10 +141,9 @@ bool passKeysAtOnce(TerminalState& state) {
 void prepareProcess() {
     for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
         if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
-            // open() returns the lowest free descriptor, which is this one.
-            if (open("/dev/null", O_RDWR) == fd && fd == STDOUT_FILENO) {
-                standardOutputAbsent = true;
-            }
+            standardOutputAbsent = standardOutputAbsent || fd == STDOUT_FILENO;
+            // Reserved with the null device; open() returns the lowest free descriptor.
+            open("/dev/null", O_RDWR);
         }
     }
     std::signal(SIGPIPE, SIG_IGN);
@@ -152,19 +166,21 @@ void exitProcess(int status) {
 OpenResult openFile(std::string_view name, Access access, Sharing sharing) {
     const std::string path(name);
     // O_NONBLOCK keeps the open itself from waiting (a FIFO of that name); it is cleared below.
-    int flags = O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    flags |= access == Access::ReadWrite ? O_RDWR : O_RDONLY;
-    const int fd = open(path.c_str(), flags, 0666);
+    // Only a writer creates the file: a reader opens what is there.
+    int flags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    flags |= access == Access::ReadWrite ? O_RDWR | O_CREAT : O_RDONLY;
+    const int fd = aboveStandardStreams(open(path.c_str(), flags, 0666));
     if (fd < 0) {
         return {invalidHandle, lastError()};
     }
     struct stat info {};
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    const int status = fcntl(fd, F_GETFL);
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) || status == -1 ||
+        fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0) {
         const SystemError error = S_ISDIR(info.st_mode) ? errorFromErrno(EISDIR) : lastError();
         close(fd);
         return {invalidHandle, error};
     }
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (sharing == Sharing::OthersMayRead) {
         // A writer holds the file exclusively and a reader shares it with readers only, so a
         // second writer, or a reader that forbids writers, is refused while one is there.
@@ -217,9 +233,6 @@ Handle standardOutput() {
 }
 
 SystemError writeAll(Handle handle, std::string_view bytes) {
-    if (handle < 0) {
-        return errorFromErrno(EBADF);
-    }
     while (!bytes.empty()) {
         const ssize_t written = write(handle, bytes.data(), bytes.size());
         if (written < 0) {
@@ -263,11 +276,12 @@ std::string describeError(int code) {
 #else
     const char* text = strerror_r(code, buffer, sizeof buffer) == 0 ? buffer : "";
 #endif
-    // The C library names codes it does not know "Unknown error N": that is no description.
-    if (text == nullptr || std::strncmp(text, "Unknown error", 13) == 0) {
+    // What C libraries say of a code they do not know is no description.
+    const std::string_view description = text == nullptr ? "" : text;
+    if (description.starts_with("Unknown error") || description == "No error information") {
         return {};
     }
-    return text;
+    return std::string(description);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -312,6 +326,7 @@ void installConsoleEventHandler(ConsoleEventHandler handler) {
                 }
             }
         }).detach();
+        consoleEventsHandled = true;
     } catch (const std::system_error&) {
         // No thread to receive them: the signals keep their default effect and end the process.
         hangUpRouted = false;
@@ -323,7 +338,7 @@ void installConsoleEventHandler(ConsoleEventHandler handler) {
 // Console input
 
 Handle openConsoleInput() {
-    const int fd = open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    const int fd = aboveStandardStreams(open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
     if (fd >= 0) {
         const std::lock_guard lock(terminal().mutex);
         terminal().fd = fd;
@@ -356,7 +371,7 @@ long pendingConsoleInput(Handle console) {
     if (foreground < 0) {
         return terminalHungUp(lock);
     }
-    if (foreground != getpgrp() || !passKeysAtOnce(state)) {
+    if (foreground != getpgrp() || (consoleEventsHandled && !passKeysAtOnce(state))) {
         return 0;
     }
     int pending = 0;

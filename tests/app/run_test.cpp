@@ -22,6 +22,7 @@ TEST(Run, ShowsNoticeAndPromptThenWaitsForOneKey) {
     TerminalRun run({.directory = dir.path()});
     EXPECT_EQ(run.readConsoleUntil(consoleRecords), consoleRecords);
     EXPECT_TRUE(run.stillRunningAfter(500ms)) << "no key pressed yet";
+    EXPECT_EQ(run.modeNow().c_lflag & (ICANON | ECHO), 0u) << "a key shows at once, unechoed";
     run.type("x");
     const Outcome outcome = run.wait();
     EXPECT_EQ(outcome.status, 0);
@@ -37,7 +38,7 @@ TEST(Run, KeyTypedBeforeThePromptEndsTheWaitAtOnce) {
     TerminalRun run({.directory = dir.path(), .typedBeforeStart = "k"});
     const Outcome outcome = run.wait(5s);
     EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.console, consoleRecords);
+    EXPECT_EQ(outcome.console, "k" + consoleRecords) << "echoed by the terminal before the run";
     EXPECT_EQ(run.unreadInput(), "k");
 }
 
@@ -98,15 +99,15 @@ TEST(Run, HangUpIgnoredFromTheStartEndsTheWaitInsteadOfPollingForever) {
 
 TEST(Run, InTheBackgroundLeavesTheTerminalAloneUntilBroughtToTheForeground) {
     TempDir dir;
-    // The key waits in the terminal's input from the start: it belongs to the foreground job,
-    // and ends the wait only once the program is in the foreground.
-    TerminalRun run({.directory = dir.path(), .typedBeforeStart = "x", .background = true});
+    // A whole line waits in the terminal's input from the start: it belongs to the foreground
+    // job, and ends the wait only once the program is in the foreground.
+    TerminalRun run({.directory = dir.path(), .typedBeforeStart = "x\r", .background = true});
     const Outcome outcome = run.wait(15s);
     EXPECT_NE(outcome.status, backgroundRunStopped) << "stopped by the terminal";
     EXPECT_NE(outcome.status, backgroundRunEndedEarly) << "took the foreground job's key";
     EXPECT_NE(outcome.status, backgroundRunChangedMode) << "changed the terminal's mode";
     EXPECT_EQ(outcome.status, 0);
-    EXPECT_EQ(outcome.console, consoleRecords);
+    EXPECT_EQ(outcome.console, "x\n" + consoleRecords) << "the line echoed before the run";
     EXPECT_TRUE(sameMode(run.modeNow(), run.modeAtStart()));
 }
 
@@ -126,12 +127,23 @@ TEST(Run, ClosedStandardOutputLosesTheConsoleRecordsSilently) {
     EXPECT_EQ(readFile(dir.file(reportName)), "") << "console records went to the report file";
 }
 
-TEST(Run, StandardOutputWhoseReaderHasGoneIsAWriteFailure) {
-    TempDir dir;
-    const Outcome outcome = runWithoutTerminal(dir.path(), StandardOutput::PipeWithoutReader, 5s);
-    EXPECT_EQ(outcome.status, 38) << "a broken pipe must not kill the process";
-    EXPECT_EQ(outcome.errors, "zebrun: Broken pipe\r\n"
-                              "zebrun: severe (38): error during write, unit -1, file CONOUT$\r\n");
+TEST(Run, StandardOutputThatCannotBeWrittenIsAWriteFailure) {
+    struct Case {
+        StandardOutput output;
+        const char* systemText;
+    };
+    const Case cases[] = {
+        {StandardOutput::PipeWithoutReader, "Broken pipe"}, // and not a kill by SIGPIPE
+        {StandardOutput::ReadOnly, "Bad file descriptor"},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        const Outcome outcome = runWithoutTerminal(dir.path(), c.output, 5s);
+        EXPECT_EQ(outcome.status, 38) << c.systemText;
+        EXPECT_EQ(outcome.errors,
+                  std::string("zebrun: ") + c.systemText +
+                      "\r\nzebrun: severe (38): error during write, unit -1, file CONOUT$\r\n");
+    }
 }
 
 TEST(Run, ReportThatCannotBeOpenedEndsTheRunBeforeTheConsole) {

@@ -94,12 +94,6 @@ const StatementCase statementCases[] = {
     {"(/) writes two empty records", [] { writeFormatted(1, formatSlash, {}); }, "\r\n\r\n"},
     {"(/, A) without items ends at A with an empty record",
      [] { writeFormatted(1, formatSlashA, {}); }, "\r\n\r\n"},
-    {"(A) with two items begins the format again on a new record",
-     [] {
-         const Item items[] = {{"one"}, {"two"}};
-         writeFormatted(1, formatA, items);
-     },
-     "one\r\ntwo\r\n"},
 };
 
 TEST_F(ReportUnit, EachStatementWritesItsRecords) {

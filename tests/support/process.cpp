@@ -30,6 +30,16 @@ void check(bool ok, const char* what) {
     }
 }
 
+void closeOnExec(int fd) {
+    check(fcntl(fd, F_SETFD, FD_CLOEXEC) == 0, "fcntl");
+}
+
+void makePipe(int ends[2]) {
+    check(pipe(ends) == 0, "pipe");
+    closeOnExec(ends[0]);
+    closeOnExec(ends[1]);
+}
+
 int statusOf(int waitStatus) {
     if (WIFEXITED(waitStatus)) {
         return WEXITSTATUS(waitStatus);
@@ -176,8 +186,9 @@ bool sameMode(const termios& a, const termios& b) {
 }
 
 TerminalRun::TerminalRun(const Options& options) {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
     check(master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0, "posix_openpt");
+    closeOnExec(master_);
     const std::string name = ptsname(master_);
     slave_ = open(name.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     check(slave_ >= 0, "open terminal");
@@ -185,14 +196,13 @@ TerminalRun::TerminalRun(const Options& options) {
     termios mode{};
     check(tcgetattr(slave_, &mode) == 0, "tcgetattr");
     mode.c_oflag &= ~tcflag_t(OPOST);
-    mode.c_lflag &= ~tcflag_t(ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL);
-    mode.c_lflag |= ICANON | ISIG;
+    mode.c_lflag |= ICANON | ISIG | ECHO;
     check(tcsetattr(slave_, TCSANOW, &mode) == 0, "tcsetattr");
     check(tcgetattr(slave_, &modeAtStart_) == 0, "tcgetattr");
     type(options.typedBeforeStart);
 
     int errorPipe[2];
-    check(pipe2(errorPipe, O_CLOEXEC) == 0, "pipe");
+    makePipe(errorPipe);
     const std::string program = programPath();
     std::vector<char*> arguments = argv(program, options.arguments);
 
@@ -307,7 +317,8 @@ Outcome runWithoutTerminal(const std::string& directory, StandardOutput output,
                            Milliseconds limit) {
     int outputPipe[2];
     int errorPipe[2];
-    check(pipe2(outputPipe, O_CLOEXEC) == 0 && pipe2(errorPipe, O_CLOEXEC) == 0, "pipe");
+    makePipe(outputPipe);
+    makePipe(errorPipe);
     if (output == StandardOutput::PipeWithoutReader) {
         // Gone before the program starts: its first console write meets no reader.
         close(outputPipe[0]);
@@ -327,6 +338,8 @@ Outcome runWithoutTerminal(const std::string& directory, StandardOutput output,
         dup2(nothing, STDIN_FILENO);
         if (output == StandardOutput::Closed) {
             close(STDOUT_FILENO);
+        } else if (output == StandardOutput::ReadOnly) {
+            dup2(nothing, STDOUT_FILENO);
         } else {
             dup2(outputPipe[1], STDOUT_FILENO);
         }

@@ -43,8 +43,9 @@ struct Outcome {
 };
 
 // The program on a new pseudo-terminal that is its controlling terminal, its standard input and
-// its standard output; standard error goes to a pipe. The terminal passes output through
-// unchanged (no CR insertion) and does not echo, so the console bytes are exactly the program's.
+// its standard output; standard error goes to a pipe. The terminal is in its usual line mode with
+// echo, except that it passes output through unchanged (no CR inserted before LF), so the console
+// bytes are exactly the program's and what the terminal echoes.
 class TerminalRun {
 public:
     struct Options {
@@ -100,7 +101,7 @@ inline constexpr int backgroundRunEndedEarly = 91;  // it ended while still in t
 inline constexpr int backgroundRunChangedMode = 92; // it changed the terminal's mode
 
 // What happens to standard output in a run without terminal.
-enum class StandardOutput { Pipe, PipeWithoutReader, Closed };
+enum class StandardOutput { Pipe, PipeWithoutReader, ReadOnly, Closed };
 
 // The program in a new session without a controlling terminal, standard input from /dev/null.
 Outcome runWithoutTerminal(const std::string& directory, StandardOutput output,
