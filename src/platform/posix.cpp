@@ -44,47 +44,30 @@ int aboveStandardStreams(int fd) {
     return moved;
 }
 
-SystemError errorFromErrno(int code) {
+// The kinds of failure of the system's error codes; a code not listed is ErrorKind::Other.
+struct CodeKind {
+    int code;
     ErrorKind kind;
-    switch (code) {
-    case ENOENT:
-        kind = ErrorKind::FileNotFound;
-        break;
-    case ENOTDIR:
-        kind = ErrorKind::PathNotFound;
-        break;
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-        kind = ErrorKind::AccessDenied;
-        break;
-    case EROFS:
-    case ETXTBSY:
-        kind = ErrorKind::WriteProtected;
-        break;
-    case EWOULDBLOCK:
-        kind = ErrorKind::SharingViolation;
-        break;
-    case ENODEV:
-    case ENXIO:
-        kind = ErrorKind::NoSuchDevice;
-        break;
-    case EINVAL:
-    case ELOOP:
-        kind = ErrorKind::InvalidName;
-        break;
-    case ENAMETOOLONG:
-        kind = ErrorKind::NameTooLong;
-        break;
-    case EMFILE:
-    case ENFILE:
-        kind = ErrorKind::TooManyOpenFiles;
-        break;
-    default:
-        kind = ErrorKind::Other;
-        break;
+};
+
+constexpr CodeKind codeKinds[] = {
+    {ENOENT, ErrorKind::FileNotFound},      {ENOTDIR, ErrorKind::PathNotFound},
+    {EACCES, ErrorKind::AccessDenied},      {EPERM, ErrorKind::AccessDenied},
+    {EISDIR, ErrorKind::AccessDenied},      {EROFS, ErrorKind::WriteProtected},
+    {ETXTBSY, ErrorKind::WriteProtected},   {EWOULDBLOCK, ErrorKind::SharingViolation},
+    {ENODEV, ErrorKind::NoSuchDevice},      {ENXIO, ErrorKind::NoSuchDevice},
+    {EINVAL, ErrorKind::InvalidName},       {ELOOP, ErrorKind::InvalidName},
+    {ENAMETOOLONG, ErrorKind::NameTooLong}, {EMFILE, ErrorKind::TooManyOpenFiles},
+    {ENFILE, ErrorKind::TooManyOpenFiles},
+};
+
+SystemError errorFromErrno(int code) {
+    for (const CodeKind& known : codeKinds) {
+        if (known.code == code) {
+            return {known.kind, code};
+        }
     }
-    return {kind, code};
+    return {ErrorKind::Other, code};
 }
 
 SystemError lastError() {
