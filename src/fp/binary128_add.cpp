@@ -1,0 +1,91 @@
+// Binary128 addition and subtraction: the smaller magnitude is aligned to the larger, the two
+// are added or subtracted exactly (bits shifted out leave a sticky bit), and the sum is rounded
+// once.
+#include "fp/binary128_rounding.h"
+
+namespace rump::fp {
+
+namespace {
+
+using namespace binary128;
+
+// The operand with the larger magnitude and the other one, without a branch: random operands
+// would mispredict it half the time.
+struct Ordered {
+    UInt128 larger;
+    UInt128 smaller;
+};
+inline Ordered byMagnitude(UInt128 x, UInt128 y) {
+    const UInt128 swap = -UInt128{magnitude(x) < magnitude(y)};
+    const UInt128 difference = (x ^ y) & swap;
+    return {x ^ difference, y ^ difference};
+}
+
+// A significand aligned below a larger one: shifted right by count, with a 1 in bit 0 when
+// anything nonzero was shifted out. The value is below 2^127, so a count of 127 shifts it all
+// out as well as any larger count does.
+inline UInt128 alignSticky(UInt128 value, int count) {
+    count = count < 127 ? count : 127;
+    const UInt128 lost = value & ((UInt128{1} << count) - 1);
+    return value >> count | UInt128{lost != 0};
+}
+
+// x + y, where y already carries the sign it is added with. yAsGiven is y before a subtraction
+// inverted its sign: a NaN operand comes back with its own sign.
+Binary128 add(UInt128 x, UInt128 y, UInt128 yAsGiven) {
+    if (Format::isNaN(x) || Format::isNaN(y)) {
+        return propagateNaN(x, yAsGiven);
+    }
+    const auto [larger, smaller] = byMagnitude(x, y);
+    const bool negative = Format::sign(larger);
+    const unsigned subtract = static_cast<unsigned>((larger ^ smaller) >> 127);
+
+    if (magnitude(larger) == infinity) {
+        return subtract != 0 && magnitude(smaller) == infinity ? Binary128::fromBits(defaultNaN)
+                                                               : Binary128::fromBits(larger);
+    }
+    if (magnitude(smaller) == 0 && magnitude(larger) != 0) {
+        return Binary128::fromBits(larger);
+    }
+
+    // Significands with the leading one of a normal number at bit 126, leaving bit 127 for a
+    // carry and 14 bits below the last fraction bit for alignment. A subnormal has no leading
+    // one and the exponent of the lowest normal binade.
+    const int largerField = Format::exponentField(larger);
+    const int smallerField = Format::exponentField(smaller);
+    const UInt128 large = (Format::fraction(larger) | (largerField != 0 ? Format::implicitBit : 0))
+                          << (extraBits - 1);
+    const UInt128 small =
+        (Format::fraction(smaller) | (smallerField != 0 ? Format::implicitBit : 0))
+        << (extraBits - 1);
+    const int largerExponent = largerField + (largerField == 0);
+    const int smallerExponent = smallerField + (smallerField == 0);
+    const UInt128 aligned = alignSticky(small, largerExponent - smallerExponent);
+
+    // large - aligned is large + ~aligned + 1.
+    const UInt128 invert = -UInt128{subtract};
+    const UInt128 sum = large + ((aligned ^ invert) + subtract);
+    if (sum == 0) {
+        // Exact cancellation gives +0, or -0 when rounding downward; two zeros of one sign
+        // keep it.
+        const bool negativeZero =
+            subtract != 0 ? currentRoundingDirection() == RoundingDirection::Downward : negative;
+        return signedZero(negativeZero);
+    }
+    // When bits were shifted out, the two magnitudes differ by more than a factor of two and the
+    // sum loses at most one leading bit, so the sticky bit stays below the rounding position.
+    const int shift = leadingZeros(sum);
+    return roundAndPack(negative, largerExponent + 1 - shift, sum << shift);
+}
+
+} // namespace
+
+Binary128 operator+(Binary128 x, Binary128 y) {
+    return add(x.bits(), y.bits(), y.bits());
+}
+
+Binary128 operator-(Binary128 x, Binary128 y) {
+    return add(x.bits(), y.bits() ^ Format::signMask, y.bits());
+}
+
+} // namespace rump::fp
