@@ -16,37 +16,47 @@ struct Ordered {
     UInt128 smaller;
 };
 inline Ordered byMagnitude(UInt128 x, UInt128 y) {
-    const UInt128 swap = -UInt128{magnitude(x) < magnitude(y)};
+    const UInt128 swap = -UInt128{isBelow(magnitude(x), magnitude(y))};
     const UInt128 difference = (x ^ y) & swap;
     return {x ^ difference, y ^ difference};
 }
 
-// A significand aligned below a larger one: shifted right by count, with a 1 in bit 0 when
-// anything nonzero was shifted out. The value is below 2^127, so a count of 127 shifts it all
-// out as well as any larger count does.
+// A significand aligned below a larger one: shifted right by count, with a 1 in bit 0 when a
+// nonzero bit was shifted out, which is when count exceeds the number of trailing zeros. The
+// value is below 2^127, so a count of 127 shifts it all out as well as any larger count does.
 inline UInt128 alignSticky(UInt128 value, int count) {
+    if (value == 0) {
+        return 0;
+    }
+    const auto low = static_cast<std::uint64_t>(value);
+    const int trailingZeros = low != 0
+                                  ? __builtin_ctzll(low)
+                                  : 64 + __builtin_ctzll(static_cast<std::uint64_t>(value >> 64));
     count = count < 127 ? count : 127;
-    const UInt128 lost = value & ((UInt128{1} << count) - 1);
-    return value >> count | UInt128{lost != 0};
+    return value >> count | UInt128{count > trailingZeros};
+}
+
+// x + y when x or y is an infinity or a NaN.
+Binary128 addSpecial(UInt128 x, UInt128 y, UInt128 yAsGiven) {
+    if (Format::isNaN(x) || Format::isNaN(y)) {
+        return propagateNaN(x, yAsGiven);
+    }
+    if (magnitude(x) == infinity && magnitude(y) == infinity && x != y) {
+        return Binary128::fromBits(defaultNaN); // infinities of opposite signs
+    }
+    return Binary128::fromBits(magnitude(x) == infinity ? x : y);
 }
 
 // x + y, where y already carries the sign it is added with. yAsGiven is y before a subtraction
 // inverted its sign: a NaN operand comes back with its own sign.
 Binary128 add(UInt128 x, UInt128 y, UInt128 yAsGiven) {
-    if (Format::isNaN(x) || Format::isNaN(y)) {
-        return propagateNaN(x, yAsGiven);
+    if (Format::exponentField(x) == maxField || Format::exponentField(y) == maxField) {
+        return addSpecial(x, y, yAsGiven);
     }
+    // From here on a zero operand needs no case of its own: it aligns to nothing.
     const auto [larger, smaller] = byMagnitude(x, y);
     const bool negative = Format::sign(larger);
     const unsigned subtract = static_cast<unsigned>((larger ^ smaller) >> 127);
-
-    if (magnitude(larger) == infinity) {
-        return subtract != 0 && magnitude(smaller) == infinity ? Binary128::fromBits(defaultNaN)
-                                                               : Binary128::fromBits(larger);
-    }
-    if (magnitude(smaller) == 0 && magnitude(larger) != 0) {
-        return Binary128::fromBits(larger);
-    }
 
     // Significands with the leading one of a normal number at bit 126, leaving bit 127 for a
     // carry and 14 bits below the last fraction bit for alignment. A subnormal has no leading

@@ -1,5 +1,5 @@
 // Binary128 division. The quotient of the significands is found by long division in two steps
-// of about 60 bits each, every step estimated with a 64-bit reciprocal of the divisor and then
+// of 57 bits each, every step estimated with a 64-bit reciprocal of the divisor and then
 // corrected against the exact remainder, so the quotient and the remainder are always exact.
 // Integer multiplications only: no hardware division, whose latency dominates otherwise.
 #include "fp/binary128_rounding.h"
@@ -33,19 +33,28 @@ constexpr std::array<Chord, 256> reciprocalChords = [] {
     return chords;
 }();
 
-// An approximation of 2^127 / d for 2^63 <= d < 2^64, within a few units: the chord through
-// the interval of d's top 8 fraction bits gives 17 bits, and two Newton steps
-// v' = v + v(1 - dv/2^127), each doubling the number of correct bits, give the rest.
+// The high 64 bits of the signed 128-bit product of v and e, from one unsigned multiplication.
+std::int64_t multiplyHigh(std::uint64_t v, std::int64_t e) {
+    UInt128 product = UInt128{v} * static_cast<std::uint64_t>(e);
+    if (e < 0) {
+        product -= UInt128{v} << 64; // e read as unsigned was e + 2^64
+    }
+    return static_cast<std::int64_t>(product >> 64);
+}
+
+// An approximation of 2^126 / d for 2^63 <= d < 2^64, within a few units (the value lies in
+// (2^62, 2^63]): the chord through the interval of d's top 8 fraction bits gives 17 bits, and two
+// Newton steps v' = v + v(1 - dv/2^126), each doubling the number of correct bits, give the rest.
 std::uint64_t reciprocal(std::uint64_t d) {
     const Chord& chord = reciprocalChords[(d >> 55) & 0xFF];
     const auto offset = static_cast<std::uint32_t>(d >> 23); // d's place within the interval
-    std::uint64_t v = (chord.start - ((std::uint64_t{chord.drop} * offset) >> 32)) << 32;
+    std::uint64_t v = (chord.start - ((std::uint64_t{chord.drop} * offset) >> 32)) << 31;
     for (int step = 0; step < 2; ++step) {
-        // 2^63 * (1 - dv/2^127): small, of either sign.
+        // 2^62 * (1 - dv/2^126): small, of either sign.
         const auto error = static_cast<std::int64_t>(
-            (std::uint64_t{1} << 63) - static_cast<std::uint64_t>((UInt128{d} * v) >> 64));
-        const Int128 next = Int128(v) + ((Int128(v) * error) >> 63);
-        v = next >= (Int128{1} << 64) ? ~std::uint64_t{0} : static_cast<std::uint64_t>(next);
+            (std::uint64_t{1} << 62) - static_cast<std::uint64_t>((UInt128{d} * v) >> 64));
+        // v * error / 2^62, from the high word of v * (4 * error).
+        v += static_cast<std::uint64_t>(multiplyHigh(v, error * 4));
     }
     return v;
 }
@@ -57,8 +66,7 @@ struct Quotient {
 
 // Moves an estimated quotient digit to the exact one: afterwards 0 <= remainder < divisor.
 // The remainder of the estimate is exact modulo 2^128 and small, so it is read as signed.
-template <class Digit>
-void correct(Digit& digit, Int128& remainder, UInt128 divisor) {
+void correct(std::uint64_t& digit, Int128& remainder, UInt128 divisor) {
     while (remainder < 0) {
         --digit;
         remainder += Int128(divisor);
@@ -76,19 +84,19 @@ Quotient divideSignificands(UInt128 dividend, UInt128 divisor) {
     const auto top = static_cast<std::uint64_t>(divisor >> 49); // in [2^63, 2^64)
     const std::uint64_t inverse = reciprocal(top);
 
-    // The first 60 bits: floor(dividend * 2^59 / divisor).
+    // The first 57 bits: floor(dividend * 2^56 / divisor).
     const auto dividendTop = static_cast<std::uint64_t>(dividend >> 50);
-    auto first = static_cast<std::uint64_t>((UInt128{dividendTop} * inverse) >> 67);
-    Int128 remainder = Int128((dividend << 59) - first * divisor);
+    auto first = static_cast<std::uint64_t>((UInt128{dividendTop} * inverse) >> 69);
+    Int128 remainder = Int128((dividend << 56) - first * divisor);
     correct(first, remainder, divisor);
 
-    // The next 54 bits: floor(remainder * 2^54 / divisor).
+    // The other 57 bits: floor(remainder * 2^57 / divisor).
     const auto remainderTop = static_cast<std::uint64_t>(UInt128(remainder) >> 49);
-    auto second = static_cast<std::uint64_t>((UInt128{remainderTop} * inverse) >> 73);
-    remainder = Int128((UInt128(remainder) << 54) - second * divisor);
+    auto second = static_cast<std::uint64_t>((UInt128{remainderTop} * inverse) >> 69);
+    remainder = Int128((UInt128(remainder) << 57) - second * divisor);
     correct(second, remainder, divisor);
 
-    return {(UInt128{first} << 54) + second, remainder != 0};
+    return {(UInt128{first} << 57) + second, remainder != 0};
 }
 
 Binary128 divideSpecial(UInt128 x, UInt128 y) {
@@ -114,11 +122,12 @@ Binary128 operator/(Binary128 x, Binary128 y) {
     const bool negative = Format::sign(a) != Format::sign(b);
     Significand dividend = normalizedSignificand(a);
     const Significand divisor = normalizedSignificand(b);
-    int exponent = dividend.exponent - divisor.exponent + Format::bias;
-    if (dividend.bits < divisor.bits) {
-        dividend.bits <<= 1;
-        --exponent;
-    }
+    // A dividend below the divisor is doubled, without a branch that random operands would
+    // mispredict half the time.
+    const unsigned below = isBelow(dividend.bits, divisor.bits);
+    dividend.bits += dividend.bits & -UInt128{below};
+    const int exponent =
+        dividend.exponent - divisor.exponent + Format::bias - static_cast<int>(below);
     const Quotient q = divideSignificands(dividend.bits, divisor.bits);
     // The quotient's leading one moves from bit 113 to bit 127.
     return roundAndPack(negative, exponent, q.quotient << 14 | UInt128{q.remainderNonzero});

@@ -32,6 +32,12 @@ inline int leadingZeros(UInt128 value) { // value != 0
                      : 64 + __builtin_clzll(static_cast<std::uint64_t>(value));
 }
 
+// For a and b below 2^127: 1 when a < b, else 0, read off the sign of a - b rather than a
+// comparison, which compilers tend to turn into a branch.
+inline unsigned isBelow(UInt128 a, UInt128 b) {
+    return static_cast<unsigned>((a - b) >> 127);
+}
+
 // value >> count, with a 1 in bit 0 when any 1 was shifted out, so that the result still tells
 // an exact value from an inexact one.
 inline UInt128 shiftRightSticky(UInt128 value, int count) {
