@@ -48,14 +48,14 @@ Binary128 operator*(Binary128 x, Binary128 y) {
 
     // Both significands with their leading one at bit 127: the product's leading one is at bit
     // 255 or 254 of the wide product.
-    Wide product = multiplyWide(sa.bits << extraBits, sb.bits << extraBits);
-    // Half the products need one more bit of normalization; shifting by 0 or 1 without a
-    // branch costs less than the mispredictions.
-    const int shift = 1 - static_cast<int>(product.high >> 127);
-    product.high = product.high << shift | product.low >> (127 - shift) >> 1;
-    product.low <<= shift;
-    const int exponent = sa.exponent + sb.exponent - Format::bias + 1 - shift;
-    return roundAndPack(negative, exponent, product.high | UInt128{product.low != 0});
+    const Wide product = multiplyWide(sa.bits << extraBits, sb.bits << extraBits);
+    // Half the products need one more bit of normalization. Shifting by 0 or 1 as arithmetic,
+    // x << s being x + (x & -s), costs less than a variable 128-bit shift or a mispredicted branch.
+    const UInt128 shift = 1 - (product.high >> 127);
+    const UInt128 high = product.high + (product.high & -shift) + ((product.low >> 127) & shift);
+    const bool sticky = (product.low & ~(shift << 127)) != 0; // the bits left below high
+    const int exponent = sa.exponent + sb.exponent - Format::bias + 1 - static_cast<int>(shift);
+    return roundAndPack(negative, exponent, high | UInt128{sticky});
 }
 
 } // namespace rump::fp
