@@ -13,6 +13,7 @@ namespace rump::fp {
 // bits; `low` the other 64 fraction bits. On a little-endian processor the 16 bytes of the object
 // are the bytes of the 128-bit pattern, least significant first.
 struct Binary128 {
+    // Low word first, as in memory; fromWords takes them high first, as the pattern is written.
     std::uint64_t low = 0;
     std::uint64_t high = 0;
 

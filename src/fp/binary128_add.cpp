@@ -36,6 +36,19 @@ inline UInt128 alignSticky(UInt128 value, int count) {
     return value >> count | UInt128{count > trailingZeros};
 }
 
+// A finite operand's significand with the leading one of a normal number at bit 126, leaving bit
+// 127 for a carry and 14 bits below the last fraction bit for alignment, and its exponent field.
+// A subnormal has no leading one and the exponent of the lowest normal binade.
+struct Addend {
+    UInt128 significand;
+    int exponent;
+};
+inline Addend addend(UInt128 operand) {
+    const int field = Format::exponentField(operand);
+    return {(Format::fraction(operand) | (field != 0 ? Format::implicitBit : 0)) << (extraBits - 1),
+            field + (field == 0)};
+}
+
 // x + y when x or y is an infinity or a NaN.
 Binary128 addSpecial(UInt128 x, UInt128 y, UInt128 yAsGiven) {
     if (Format::isNaN(x) || Format::isNaN(y)) {
@@ -58,23 +71,12 @@ Binary128 add(UInt128 x, UInt128 y, UInt128 yAsGiven) {
     const bool negative = Format::sign(larger);
     const unsigned subtract = static_cast<unsigned>((larger ^ smaller) >> 127);
 
-    // Significands with the leading one of a normal number at bit 126, leaving bit 127 for a
-    // carry and 14 bits below the last fraction bit for alignment. A subnormal has no leading
-    // one and the exponent of the lowest normal binade.
-    const int largerField = Format::exponentField(larger);
-    const int smallerField = Format::exponentField(smaller);
-    const UInt128 large = (Format::fraction(larger) | (largerField != 0 ? Format::implicitBit : 0))
-                          << (extraBits - 1);
-    const UInt128 small =
-        (Format::fraction(smaller) | (smallerField != 0 ? Format::implicitBit : 0))
-        << (extraBits - 1);
-    const int largerExponent = largerField + (largerField == 0);
-    const int smallerExponent = smallerField + (smallerField == 0);
-    const UInt128 aligned = alignSticky(small, largerExponent - smallerExponent);
+    const Addend large = addend(larger), small = addend(smaller);
+    const UInt128 aligned = alignSticky(small.significand, large.exponent - small.exponent);
 
     // large - aligned is large + ~aligned + 1.
     const UInt128 invert = -UInt128{subtract};
-    const UInt128 sum = large + ((aligned ^ invert) + subtract);
+    const UInt128 sum = large.significand + ((aligned ^ invert) + subtract);
     if (sum == 0) {
         // Exact cancellation gives +0, or -0 when rounding downward; two zeros of one sign
         // keep it.
@@ -85,7 +87,7 @@ Binary128 add(UInt128 x, UInt128 y, UInt128 yAsGiven) {
     // When bits were shifted out, the two magnitudes differ by more than a factor of two and the
     // sum loses at most one leading bit, so the sticky bit stays below the rounding position.
     const int shift = leadingZeros(sum);
-    return roundAndPack(negative, largerExponent + 1 - shift, sum << shift);
+    return roundAndPack(negative, large.exponent + 1 - shift, sum << shift);
 }
 
 } // namespace

@@ -42,15 +42,16 @@ std::int64_t multiplyHigh(std::uint64_t v, std::int64_t e) {
     return static_cast<std::int64_t>(product >> 64);
 }
 
-// An approximation of 2^126 / d for 2^63 <= d < 2^64, within a few units (the value lies in
-// (2^62, 2^63]): the chord through the interval of d's top 8 fraction bits gives 17 bits, and two
-// Newton steps v' = v + v(1 - dv/2^126), each doubling the number of correct bits, give the rest.
+// An approximation of 2^126 / d for 2^63 <= d < 2^64, within -1 to +2 of floor(2^126 / d)
+// (which lies in (2^62, 2^63]): the chord through the interval of d's top 8 fraction bits gives 17
+// bits, and two Newton steps v' = v + v(1 - dv/2^126), each doubling the number of correct bits,
+// give the rest.
 std::uint64_t reciprocal(std::uint64_t d) {
     const Chord& chord = reciprocalChords[(d >> 55) & 0xFF];
     const auto offset = static_cast<std::uint32_t>(d >> 23); // d's place within the interval
     std::uint64_t v = (chord.start - ((std::uint64_t{chord.drop} * offset) >> 32)) << 31;
     for (int step = 0; step < 2; ++step) {
-        // 2^62 * (1 - dv/2^126): small, of either sign.
+        // 2^62 * (1 - dv/2^126), of either sign: below 2^45 in magnitude after the chord.
         const auto error = static_cast<std::int64_t>(
             (std::uint64_t{1} << 62) - static_cast<std::uint64_t>((UInt128{d} * v) >> 64));
         // v * error / 2^62, from the high word of v * (4 * error).
@@ -65,7 +66,9 @@ struct Quotient {
 };
 
 // Moves an estimated quotient digit to the exact one: afterwards 0 <= remainder < divisor.
-// The remainder of the estimate is exact modulo 2^128 and small, so it is read as signed.
+// With the reciprocal within a few units, an estimate is at most one or two off the exact digit,
+// so the remainder of the estimate, exact modulo 2^128, lies within a few divisors of zero (below
+// 2^116 in magnitude) and reads correctly as a signed number.
 void correct(std::uint64_t& digit, Int128& remainder, UInt128 divisor) {
     while (remainder < 0) {
         --digit;

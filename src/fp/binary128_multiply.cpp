@@ -53,9 +53,10 @@ Binary128 operator*(Binary128 x, Binary128 y) {
     // x << s being x + (x & -s), costs less than a variable 128-bit shift or a mispredicted branch.
     const UInt128 shift = 1 - (product.high >> 127);
     const UInt128 high = product.high + (product.high & -shift) + ((product.low >> 127) & shift);
-    const bool sticky = (product.low & ~(shift << 127)) != 0; // the bits left below high
     const int exponent = sa.exponent + sb.exponent - Format::bias + 1 - static_cast<int>(shift);
-    return roundAndPack(negative, exponent, high | UInt128{sticky});
+    // A bit of low moved into high lands where the sticky bit goes, so counting it again is
+    // harmless.
+    return roundAndPack(negative, exponent, high | UInt128{product.low != 0});
 }
 
 } // namespace rump::fp

@@ -9,13 +9,16 @@
 
 namespace rump::fp {
 
+// In the order of the x87 rounding field's values 00, 01, 10 and 11.
 enum class RoundingDirection { ToNearestEven, Downward, Upward, TowardZero };
+static_assert(static_cast<int>(RoundingDirection::Downward) == 1 &&
+              static_cast<int>(RoundingDirection::Upward) == 2 &&
+              static_cast<int>(RoundingDirection::TowardZero) == 3);
 
 inline RoundingDirection currentRoundingDirection() {
 #if defined(__x86_64__) || defined(__i386__)
     unsigned short control;
     asm volatile("fnstcw %0" : "=m"(control));
-    // The field's four values are, in order, the four enumerators.
     return static_cast<RoundingDirection>((control >> 10) & 3);
 #else
     switch (std::fegetround()) {

@@ -394,6 +394,14 @@ std::string hex(UInt128 bits) {
     return text;
 }
 
+// Test names for failure messages, in place of the parameters' bytes.
+void PrintTo(const Operation& operation, std::ostream* out) {
+    *out << operation.name;
+}
+void PrintTo(const Direction& direction, std::ostream* out) {
+    *out << direction.name;
+}
+
 constexpr int pairsPerRun = 1 << 20;
 constexpr int mismatchesShown = 10;
 

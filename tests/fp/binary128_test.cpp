@@ -4,6 +4,7 @@
 #include "fp/binary128.h"
 
 #include <cfenv>
+#include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -132,9 +133,11 @@ TEST_F(Binary128Arithmetic, SpecialValuesOverflowAndUnderflow) {
         {FE_DOWNWARD, minusLargest, '*', two, minusInfinity},
         {FE_TONEAREST, largest, '+', largest, plusInfinity},
         {FE_TOWARDZERO, largest, '/', half, largest},
-        // Rounding the largest finite number up by half a unit overflows.
-        {FE_TONEAREST, largest, '+', "7f8e", plusInfinity},
-        {FE_TOWARDZERO, largest, '+', "7f8e", largest},
+        // Half a unit above the largest finite number is a tie that rounds to the even
+        // neighbour, infinity; a hair less stays finite.
+        {FE_TONEAREST, largest, '+', "7f8d", plusInfinity},
+        {FE_TONEAREST, largest, '+', "7f8c ffff ffff ffff ffff ffff ffff ffff", largest},
+        {FE_TOWARDZERO, largest, '+', "7f8d", largest},
         // Gradual underflow, with the tie rounded to the even neighbour, zero.
         {FE_TONEAREST, smallestNormal, '*', half, "0000 8000"},
         {FE_TONEAREST, smallestSubnormal, '*', half, plusZero},
@@ -152,6 +155,11 @@ TEST_F(Binary128Arithmetic, SpecialValuesOverflowAndUnderflow) {
         {FE_TONEAREST, "3f90", '/', "7ffe", smallestSubnormal},
         {FE_TONEAREST, smallestNormal, '/', largest, plusZero},
         {FE_UPWARD, smallestNormal, '/', largest, smallestSubnormal},
+        // Quotients whose first estimate is one too small and one too large.
+        {FE_TONEAREST, "3fff 0000 0000 0000 0000 0000 0000 0001", '/',
+         "3fff 0000 0000 0000 0080 0000 0000 0001", "3ffe ffff ffff ffff ff00 0000 0000 0001"},
+        {FE_TONEAREST, one, '/', "3fff 0000 0000 0000 0000 0000 0000 0001",
+         "3ffe ffff ffff ffff ffff ffff ffff fffe"},
         // Far-apart operands: only the sticky bit of the smaller one is left.
         {FE_TONEAREST, one, '+', smallestSubnormal, one},
         {FE_UPWARD, one, '+', smallestSubnormal, "3fff 0000 0000 0000 0000 0000 0000 0001"},
@@ -166,6 +174,38 @@ TEST_F(Binary128Arithmetic, SpecialValuesOverflowAndUnderflow) {
             << c.x << ' ' << c.operation << ' ' << c.y << " in direction " << c.direction;
     }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+// The direction is the x87 rounding field alone, whatever the SSE register's field says.
+TEST_F(Binary128Arithmetic, DirectionIsTheX87RoundingFieldAlone) {
+    const auto setFields = [](unsigned x87, unsigned sse) {
+        std::uint16_t control;
+        asm volatile("fnstcw %0" : "=m"(control));
+        control = static_cast<std::uint16_t>((control & ~0x0C00u) | x87 << 10);
+        asm volatile("fldcw %0" : : "m"(control));
+        std::uint32_t status;
+        asm volatile("stmxcsr %0" : "=m"(status));
+        status = (status & ~0x6000u) | sse << 13;
+        asm volatile("ldmxcsr %0" : : "m"(status));
+    };
+    // a / 2b lies 0.533 units above a pattern ending in c092. Per x87 field (nearest, down, up,
+    // toward zero): the last group of a / 2b and of -a / 2b.
+    const char* const lastGroups[4][2] = {
+        {"c093", "c093"}, {"c092", "c093"}, {"c093", "c092"}, {"c092", "c092"}};
+    const Binary128 a = pattern("400f 2f31"), twoB = pattern("400f 0290");
+    for (unsigned x87 = 0; x87 < 4; ++x87) {
+        for (unsigned sse = 0; sse < 4; ++sse) {
+            setFields(x87, sse);
+            const Binary128 quotients[] = {a / twoB, -a / twoB};
+            setFields(0, 0);
+            for (int sign = 0; sign < 2; ++sign) {
+                EXPECT_EQ(hex(quotients[sign]).substr(35), lastGroups[x87][sign])
+                    << "x87 field " << x87 << ", SSE field " << sse << (sign ? ", negative" : "");
+            }
+        }
+    }
+}
+#endif
 
 TEST_F(Binary128Arithmetic, NaNOperandsComeBackQuietened) {
     const char* const quiet = "7fff 8000 0000 0000 0000 0000 0000 0005";

@@ -21,6 +21,7 @@ struct Expected {
 template <class Format, std::size_t N>
 void expectDecoded(const Expected<Format> (&cases)[N]) {
     for (const Expected<Format>& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "case " << &c - cases);
         const Decoded<Format> d = decode<Format>(c.bits);
         EXPECT_EQ(d.valueClass, c.valueClass);
         EXPECT_EQ(d.negative, c.negative);
