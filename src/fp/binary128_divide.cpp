@@ -69,14 +69,16 @@ struct Quotient {
 // With the reciprocal within a few units, an estimate is at most one or two off the exact digit,
 // so the remainder of the estimate, exact modulo 2^128, lies within a few divisors of zero (below
 // 2^116 in magnitude) and reads correctly as a signed number.
+// Each step goes the way the remainder asks for: two plain counting loops would be compiled
+// into a 128-bit division call, the very instruction this code avoids.
 void correct(std::uint64_t& digit, Int128& remainder, UInt128 divisor) {
-    while (remainder < 0) {
-        --digit;
-        remainder += Int128(divisor);
-    }
-    while (remainder >= Int128(divisor)) {
-        ++digit;
-        remainder -= Int128(divisor);
+    for (;;) {
+        const bool tooLarge = remainder < 0;
+        if (!tooLarge && remainder < Int128(divisor)) {
+            return;
+        }
+        digit = tooLarge ? digit - 1 : digit + 1;
+        remainder += tooLarge ? Int128(divisor) : -Int128(divisor);
     }
 }
 
